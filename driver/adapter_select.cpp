@@ -37,7 +37,7 @@ constexpr Backend kBackends[] = {
     {"emulator:", &AttachEmulator},
 };
 
-const char* g_last_unknown = nullptr;
+char g_last_unknown[128] = "";
 
 }  // namespace
 
@@ -55,12 +55,13 @@ void SelectAdapterFromEnvironment() {
   }
   AttachBus(nullptr);
   AttachTick(nullptr);
-  if (g_last_unknown == nullptr || std::strcmp(g_last_unknown, value) != 0) {
+  // One line per value, not one per run.
+  if (std::strncmp(g_last_unknown, value, sizeof g_last_unknown - 1) != 0) {
     std::fprintf(stderr,
                  "talvane: unknown TALVANE_ADAPTER value '%s'; use 'hardware' or "
                  "'emulator:PATH' (the adapter now reads as absent)\n",
                  value);
-    g_last_unknown = value;
+    std::snprintf(g_last_unknown, sizeof g_last_unknown, "%s", value);
   }
 }
 

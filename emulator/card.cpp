@@ -109,8 +109,9 @@ void AdapterCard::Write(uint16_t port, uint8_t value) {
       DataWritten(value);
       return;
     case talvane::kSizeLs:
+      // A buffer begins with its size, also when HC was left raised by an interrupted one.
       size_latch_ls_ = value;
-      if (window_) size_announced_ = true;
+      if (window_) StartBuffer();
       announced_ = static_cast<uint32_t>(size_latch_ms_) * 256u + size_latch_ls_;
       return;
     case talvane::kSizeMs:
@@ -126,7 +127,8 @@ void AdapterCard::Write(uint16_t port, uint8_t value) {
   command_ = value;
   if (value & kCommandRS) {
     Reset();
-    if (!Responding()) return;
+    window_ = (value & kCommandHC) != 0;
+    window_size_write_ = (value & kCommandSW) != 0;
     return;
   }
   if (phase_ == Phase::kInReset) phase_ = Phase::kAwaitSizeRead;
@@ -160,6 +162,13 @@ void AdapterCard::BeginWindow(bool size_write) {
       window_busy_ = true;
     }
   }
+}
+
+void AdapterCard::StartBuffer() {
+  in_.clear();
+  write_error_ = false;
+  size_announced_ = true;
+  window_size_write_ = (command_ & kCommandSW) != 0;
 }
 
 void AdapterCard::DataWritten(uint8_t value) {

@@ -41,6 +41,7 @@ class AdapterCard final : public talvane::Bus {
   bool DataVisible() const { return out_pos_ < out_.size() && reply_delay_ == 0; }
   void BeginWindow(bool size_write);
   void EndWindow();
+  void StartBuffer();
   void DataWritten(uint8_t value);
   void DataTaken();
   void Persist(const std::vector<std::pair<std::string, std::string>>& values);
