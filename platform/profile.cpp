@@ -90,7 +90,7 @@ std::string ValueOf(std::string_view line) {
 struct Location {
   std::optional<size_t> section;  // index of the section's header line
   std::optional<size_t> key;      // index of the key's line
-  size_t section_end = 0;         // one past the section's last non-blank line
+  size_t section_end = 0;         // one past the section's last line that is not blank or a comment
 };
 
 Location Find(const std::vector<std::string>& lines, std::string_view section,
@@ -103,7 +103,7 @@ Location Find(const std::vector<std::string>& lines, std::string_view section,
     where.section = i;
     where.section_end = i + 1;
     for (size_t j = i + 1; j < lines.size() && !SectionName(lines[j]); ++j) {
-      if (!Trim(lines[j]).empty()) where.section_end = j + 1;
+      if (!Trim(lines[j]).empty() && !IsComment(lines[j])) where.section_end = j + 1;
       const auto k = KeyName(lines[j]);
       if (k && !where.key && SameName(*k, key)) where.key = j;
     }

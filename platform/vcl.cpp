@@ -121,6 +121,7 @@ void TForm::Update() {
   if (!widget_->isVisible()) return;
   widget_->repaint();
   QApplication::sync();
+  if (AfterUpdate) AfterUpdate();
 }
 
 template <typename T>

@@ -105,6 +105,8 @@ class TForm : public TControl {
 
   // Raised once the form is built (the application object calls it after construction).
   virtual void DoCreate() {}
+  // Called after every immediate repaint (tests watch what each repaint shows).
+  std::function<void()> AfterUpdate;
 
  private:
   template <typename T>
@@ -142,6 +144,8 @@ class TApplication {
   // Runs a handler; an exception escaping it is shown in the exception box.
   void Guarded(const std::function<void()>& handler);
   TForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
+  // Destroys every form (tests build a fresh window for each case).
+  void ReleaseForms() { forms_.clear(); }
 
  private:
   std::unique_ptr<QApplication> app_;
