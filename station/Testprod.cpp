@@ -47,7 +47,7 @@ uint8_t WriteIdentity(const uint8_t* record, uint32_t n) {
   frame[6] = 0x00;
   frame[7] = static_cast<uint8_t>(n + 1);
   frame[8] = static_cast<uint8_t>(n + 1);
-  std::memcpy(frame + 9, record, n);
+  if (n != 0) std::memcpy(frame + 9, record, n);
   SetLrc(frame);
   uint32_t length = n + 10;
   return OrderModuleHook(frame, &length);
