@@ -9,7 +9,7 @@ PACKAGES=(
   clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xdotool x11-apps imagemagick fonts-dejavu-core
-  libcap2-bin file
+  libcap2-bin file python3 dpkg-dev
 )
 
 missing=()
