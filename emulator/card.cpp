@@ -157,7 +157,9 @@ void AdapterCard::BeginWindow(bool size_write) {
       removed_ = true;
       return;
     }
-    if (busy_left_ > 0) {
+    if (state_.fault_busy == requests_ + 1) {
+      window_busy_ = true;
+    } else if (busy_left_ > 0) {
       --busy_left_;
       window_busy_ = true;
     }

@@ -133,6 +133,7 @@ std::optional<ModuleState> ParseState(const std::string& text, std::string* erro
       const Counted counted[] = {
           {"busy_polls", &state.busy_polls},
           {"reply_polls", &state.reply_polls},
+          {"fault_busy", &state.fault_busy},
           {"fault_write_error", &state.fault_write_error},
           {"fault_no_reply", &state.fault_no_reply},
           {"fault_refuse_block", &state.fault_refuse_block},
@@ -161,6 +162,7 @@ std::string DefaultStateText() {
          "busy_polls = 0\n"
          "reply_polls = 0\n"
          "# Faults: the number of the request hit, counted from 1 after each reset (0: none).\n"
+         "fault_busy = 0\n"
          "fault_write_error = 0\n"
          "fault_no_reply = 0\n"
          "fault_refuse_block = 0\n"

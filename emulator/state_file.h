@@ -16,6 +16,7 @@ struct ModuleState {
   uint32_t busy_polls = 0;        // host attempts (HC raised) that find FR clear per request
   uint32_t reply_polls = 0;       // status reads showing DA clear before each reply appears
   // Fault injection: the number of the request hit, counted from 1 since the last reset; 0 none.
+  uint32_t fault_busy = 0;  // request N finds the module busy for ever
   uint32_t fault_write_error = 0;
   uint32_t fault_no_reply = 0;
   uint32_t fault_refuse_block = 0;

@@ -206,6 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, Faults,
     ::testing::Values(FaultCase{"WriteError", "fault_write_error = 2", 4, -1, -1},
                       FaultCase{"NoReply", "fault_no_reply = 2", 4, -1, -1},
+                      FaultCase{"BusyForEver", "fault_busy = 2", 4, -1, -1},
                       FaultCase{"RefusedBlock", "fault_refuse_block = 2", 0, 0x65, 2},
                       FaultCase{"Removal", "fault_remove = 2", 1, -1, -1},
                       FaultCase{"IdentityLen1", "fault_identity_len1 = 2", 0, 0x6A, 1},

@@ -21,7 +21,7 @@ TEST(StateFile, DefaultsAndEveryKey) {
       "present = no # taken out\n"
       "buffer_size = 64\n"
       "identity = 01 09 44 56 31 32 39 39 32 35 37\n"
-      "busy_polls = 3\nreply_polls = 4\nfault_write_error = 5\nfault_no_reply = 6\n"
+      "busy_polls = 3\nreply_polls = 4\nfault_busy = 11\nfault_write_error = 5\nfault_no_reply = 6\n"
       "fault_refuse_block = 7\nfault_remove = 8\nfault_identity_len1 = 9\nclock = virtual\n"
       "image_file = /tmp/x.bin\nimage_bytes = 10\nimage_blocks = 2\nimage_xor = 255\n",
       &error);
@@ -33,6 +33,7 @@ TEST(StateFile, DefaultsAndEveryKey) {
             (std::vector<uint8_t>{0x01, 0x09, 0x44, 0x56, 0x31, 0x32, 0x39, 0x39, 0x32, 0x35, 0x37}));
   EXPECT_EQ(full->busy_polls, 3u);
   EXPECT_EQ(full->reply_polls, 4u);
+  EXPECT_EQ(full->fault_busy, 11u);
   EXPECT_EQ(full->fault_write_error, 5u);
   EXPECT_EQ(full->fault_no_reply, 6u);
   EXPECT_EQ(full->fault_refuse_block, 7u);
