@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "test_dir.h"
 #include "Talvane.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
 
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -41,11 +43,7 @@ struct Reply {
 class EmulatedModule : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("talvane-emu-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestDir("talvane-emu-");
     state_ = dir_ / "module.state";
     setenv("TALVANE_ADAPTER", ("emulator:" + state_.string()).c_str(), 1);
   }

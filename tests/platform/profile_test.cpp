@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "test_dir.h"
 #include "file_io.h"
 #include "profile.h"
 
@@ -15,14 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+
 class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("brenvik-profile-" + std::to_string(getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = FreshTestDir("brenvik-profile-");
     setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
   }
   void TearDown() override {

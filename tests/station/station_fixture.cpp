@@ -1,4 +1,5 @@
 #include "station_fixture.h"
+#include "test_dir.h"
 
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "vcl.h"
 
 namespace station_test {
+
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -65,11 +67,7 @@ LampSnapshot Lamps(std::initializer_list<int> lit) {
 }
 
 void StationTest::SetUp() {
-  dir_ = fs::temp_directory_path() /
-         ("brenvik-station-" + std::to_string(getpid()) + "-" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  fs::remove_all(dir_);
-  fs::create_directories(dir_);
+  dir_ = FreshTestDir("brenvik-station-");
   previous_cwd_ = fs::current_path();
   fs::current_path(dir_);
   setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
