@@ -23,32 +23,32 @@ TColor FromQColor(const QColor& c) {
          static_cast<TColor>(c.blue());
 }
 
-// Fonts of the form resource carry their character height in pixels as the property
-// "fontHeight"; the window's density is taken as the designed one.
-void ApplyFontHeights(QWidget* root) {
+// Runs fn on the form and each of its controls that carry the dynamic property `name`.
+template <typename Fn>
+void ForEachWithProperty(QWidget* root, const char* name, Fn fn) {
   QList<QWidget*> widgets = root->findChildren<QWidget*>();
   widgets.prepend(root);
   for (QWidget* w : widgets) {
-    const QVariant height = w->property("fontHeight");
-    if (!height.isValid()) continue;
-    QFont font = w->font();
-    font.setPixelSize(height.toInt());
-    w->setFont(font);
+    const QVariant value = w->property(name);
+    if (value.isValid()) fn(w, value);
   }
 }
 
-// Colours of the form resource are the property "Color", as "#RRGGBB".
-void ApplyColors(QWidget* root) {
-  QList<QWidget*> widgets = root->findChildren<QWidget*>();
-  widgets.prepend(root);
-  for (QWidget* w : widgets) {
-    const QVariant color = w->property("Color");
-    if (!color.isValid()) continue;
+// Fonts of the form resource carry their character height in pixels as the property
+// "fontHeight"; the window's density is taken as the designed one. Colours are the property
+// "Color", as "#RRGGBB".
+void ApplyResourceProperties(QWidget* root) {
+  ForEachWithProperty(root, "fontHeight", [](QWidget* w, const QVariant& height) {
+    QFont font = w->font();
+    font.setPixelSize(height.toInt());
+    w->setFont(font);
+  });
+  ForEachWithProperty(root, "Color", [](QWidget* w, const QVariant& color) {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, QColor(color.toString()));
     w->setPalette(palette);
     w->setAutoFillBackground(true);
-  }
+  });
 }
 
 }  // namespace
@@ -102,8 +102,7 @@ void TLabel::SetCaption(const std::string& caption) {
 TForm::TForm(const FormResource& resource) : TControl(new QWidget(nullptr)) {
   widget_->setObjectName(resource.name);
   resource.build(widget_);
-  ApplyFontHeights(widget_);
-  ApplyColors(widget_);
+  ApplyResourceProperties(widget_);
   // The designed position.
   const QVariant left = widget_->property("designLeft");
   const QVariant top = widget_->property("designTop");

@@ -131,7 +131,21 @@ TEST_F(EmulatedModule, IdentityWrittenIsReadBackAndSurvivesInTheStateFile) {
   EXPECT_NE(ReadText(state_).find("identity = 01 09 44 56 31 32 39 39 32 35 37"),
             std::string::npos);
 
-  // Another run, the module read afresh from its state file at the reset.
+  // A later process reads it back from the state file.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("TALVANE_LATER_PROCESS", "1", 1);
+    execl("/proc/self/exe", "emulator_integration_tests",
+          "--gtest_filter=LaterProcess.ReadsTheStoredIdentity", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the later process did not read the identity back";
+
+  // Another run of this process, the module read afresh from its state file at the reset.
   Init();
   reply = Exchange(ReadIdentityRequest());
   ASSERT_EQ(reply.result, 0);
@@ -141,6 +155,20 @@ TEST_F(EmulatedModule, IdentityWrittenIsReadBackAndSurvivesInTheStateFile) {
   EXPECT_EQ(std::vector<uint8_t>(reply.bytes.begin() + 4, reply.bytes.begin() + 15), record);
   EXPECT_EQ(reply.bytes[15], 0x90);
   EXPECT_EQ(reply.bytes[16], 0x00);
+}
+
+// Run only as the later process of the test above (TALVANE_ADAPTER is inherited from it).
+TEST(LaterProcess, ReadsTheStoredIdentity) {
+  if (getenv("TALVANE_LATER_PROCESS") == nullptr) GTEST_SKIP() << "run by another test";
+  uint32_t agreed = 0;
+  ASSERT_EQ(Init_Module(128, &agreed), 0);
+  std::vector<uint8_t> buffer(512, 0);
+  const auto request = Block({0x80, 0x60, 0, 0, 0});
+  std::copy(request.begin(), request.end(), buffer.begin());
+  uint32_t length = static_cast<uint32_t>(request.size());
+  ASSERT_EQ(Order_Module(buffer.data(), &length), 0);
+  EXPECT_EQ(buffer[3], 0x0C);
+  EXPECT_EQ(std::string(buffer.begin() + 6, buffer.begin() + 15), "DV1299257");
 }
 
 TEST_F(EmulatedModule, ImageDownloadedBlockByBlockLandsByteIdentical) {

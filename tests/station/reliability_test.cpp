@@ -268,6 +268,7 @@ TEST_P(IoFaults, SettingsAndReportHoldOldOrNewContent) {
     if (calls < n) break;  // the run no longer reached the Nth call: every point is covered
   }
   EXPECT_GT(cases, 1);
+  RecordProperty("failing_points_tried", cases);
 }
 
 std::string IoCaseName(const ::testing::TestParamInfo<IoCase>& info) {
