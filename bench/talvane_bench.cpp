@@ -102,10 +102,11 @@ int main() {
   t0 = Clock::now();
   for (int i = 0; i < kRepeats; ++i) Exchange(&talvane::OrderModule, block);
   const double block_us = Ms(Clock::now() - t0) * 1000.0 / kRepeats;
-  std::printf("full-block exchange:    %llu port accesses (128-byte request, 6-byte reply), "
-              "%llu waits, %.2f us\n",
-              static_cast<unsigned long long>(per_block),
-              static_cast<unsigned long long>(block_waits), block_us);
+  std::printf(
+      "full-block exchange:    %llu port accesses (128-byte request, 6-byte reply), "
+      "%llu waits, %.2f us\n",
+      static_cast<unsigned long long>(per_block), static_cast<unsigned long long>(block_waits),
+      block_us);
 
   // 2. A whole customization through the shipped library.
   void* lib = dlopen(TALVANE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
@@ -135,12 +136,12 @@ int main() {
     const auto end = Clock::now();
     const double ms = Ms(end - t0);
     const double after_reset_ms = Ms(end - after_reset);
-    std::printf("customization, %7zu-byte image: %s, %llu port accesses, %llu waits of 10 ms, "
-                "%.1f ms wall; identity and image %.1f ms (%.1f ms per MiB of image)\n",
-                size, ok && counted ? "ok" : "FAILED",
-                static_cast<unsigned long long>(total_accesses),
-                static_cast<unsigned long long>(waits), ms, after_reset_ms,
-                after_reset_ms * 1048576.0 / size);
+    std::printf(
+        "customization, %7zu-byte image: %s, %llu port accesses, %llu waits of 10 ms, "
+        "%.1f ms wall; identity and image %.1f ms (%.1f ms per MiB of image)\n",
+        size, ok && counted ? "ok" : "FAILED", static_cast<unsigned long long>(total_accesses),
+        static_cast<unsigned long long>(waits), ms, after_reset_ms,
+        after_reset_ms * 1048576.0 / size);
   }
   dlclose(lib);
   fs::remove_all(dir);

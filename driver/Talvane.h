@@ -27,13 +27,13 @@ extern "C" {
 
 /* Result codes. */
 enum {
-  TALVANE_DONE = 0,         /* done */
-  TALVANE_NO_MODULE = 1,    /* no usable module: no successful Init_Module, or the adapter is gone */
-  TALVANE_NOT_FREE = 2,     /* Send_Data: the module was not free; nothing was sent */
-  TALVANE_NO_DATA = 3,      /* Receive_Data: the module offered nothing; nothing was read */
-  TALVANE_WRITE_ERROR = 4,  /* the module reported a write error, or Order_Module gave up
-                               after 1000 attempts in one of its phases */
-  TALVANE_RESET_FAILED = 5, /* Reset_Module: reset or buffer-size negotiation failed */
+  TALVANE_DONE = 0,        /* done */
+  TALVANE_NO_MODULE = 1,   /* no usable module: no successful Init_Module, or the adapter is gone */
+  TALVANE_NOT_FREE = 2,    /* Send_Data: the module was not free; nothing was sent */
+  TALVANE_NO_DATA = 3,     /* Receive_Data: the module offered nothing; nothing was read */
+  TALVANE_WRITE_ERROR = 4, /* the module reported a write error, or Order_Module gave up
+                              after 1000 attempts in one of its phases */
+  TALVANE_RESET_FAILED = 5,  /* Reset_Module: reset or buffer-size negotiation failed */
   TALVANE_REPLY_TOO_LONG = 6 /* Receive_Data, Order_Module: the module announced a buffer
                                 larger than the agreed size. Its bytes were drained from the
                                 module and discarded; the caller's buffer and length are

@@ -21,9 +21,7 @@ bool AttachHardware(const char*) {
   return granted;
 }
 
-bool AttachEmulator(const char* argument) {
-  return emulator::AttachEmulatedAdapter(argument);
-}
+bool AttachEmulator(const char* argument) { return emulator::AttachEmulatedAdapter(argument); }
 
 // The adapter backends, by the prefix of TALVANE_ADAPTER that selects them. A backend that
 // ends in ':' takes the rest of the value as its argument.

@@ -25,9 +25,7 @@ bool AdapterGone() {
   return true;
 }
 
-uint8_t WriteCommand() {
-  return WritePort(g_state.IoBase + kStatusCommand, g_state.CommandShadow);
-}
+uint8_t WriteCommand() { return WritePort(g_state.IoBase + kStatusCommand, g_state.CommandShadow); }
 
 uint8_t SetCommandBit(uint8_t bit) {
   g_state.CommandShadow = static_cast<uint8_t>(g_state.CommandShadow | bit);
@@ -88,8 +86,8 @@ bool PollPhase(Attempt attempt, uint8_t not_yet, uint8_t* final_result) {
 uint32_t MonotonicTickMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                      static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  const uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 

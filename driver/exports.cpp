@@ -19,9 +19,7 @@ uint8_t Order_Module(uint8_t* buffer, uint32_t* length) {
   return talvane::OrderModule(buffer, length);
 }
 
-uint8_t Send_Data(const uint8_t* data, uint32_t length) {
-  return talvane::SendData(data, length);
-}
+uint8_t Send_Data(const uint8_t* data, uint32_t length) { return talvane::SendData(data, length); }
 
 uint8_t Receive_Data(uint8_t* buffer, uint32_t* length) {
   return talvane::ReceiveData(buffer, length);

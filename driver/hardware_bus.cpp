@@ -33,8 +33,9 @@ bool HardwareBus::Acquire() {
   }
 #else
   if (!reported_) {
-    std::fprintf(stderr, "talvane: port I/O is not available on this processor; "
-                         "set TALVANE_ADAPTER=emulator:PATH to use the emulated adapter\n");
+    std::fprintf(stderr,
+                 "talvane: port I/O is not available on this processor; "
+                 "set TALVANE_ADAPTER=emulator:PATH to use the emulated adapter\n");
     reported_ = true;
   }
 #endif

@@ -32,8 +32,7 @@ void AdapterCard::Load() {
   std::string error;
   auto parsed = ParseState(*text, &error);
   if (!parsed) {
-    std::fprintf(stderr, "emulator: %s:%s; the adapter is absent\n", path_.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "emulator: %s:%s; the adapter is absent\n", path_.c_str(), error.c_str());
     loaded_ = false;
     return;
   }

@@ -39,8 +39,7 @@ void Firmware::Reset(const ModuleState& state) {
 }
 
 std::optional<std::vector<uint8_t>> Firmware::Process(const std::vector<uint8_t>& request,
-                                                      uint32_t request_number,
-                                                      uint32_t agreed_size,
+                                                      uint32_t request_number, uint32_t agreed_size,
                                                       const ModuleState& faults,
                                                       FirmwareEffects* effects) {
   if (faults.fault_no_reply == request_number) return std::nullopt;

@@ -1,10 +1,10 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace platform {
 
@@ -43,9 +43,7 @@ FileOps& Files() {
   return g_ops;
 }
 
-void ResetFileOps() {
-  g_ops = FileOps{&DefaultOpen, &::write, &::fsync, &::rename, &::close};
-}
+void ResetFileOps() { g_ops = FileOps{&DefaultOpen, &::write, &::fsync, &::rename, &::close}; }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& content) {
   mode_t mode = 0644;

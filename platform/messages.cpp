@@ -35,8 +35,8 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
 }
 
 int MessageBoxA(void*, const char* text, const char* caption, unsigned flags) {
-  return ShowMessageBox({text != nullptr ? text : "", caption != nullptr ? caption : "", flags,
-                         false});
+  return ShowMessageBox(
+      {text != nullptr ? text : "", caption != nullptr ? caption : "", flags, false});
 }
 
 int ShowMessageBox(const MessageBoxRequest& request) {

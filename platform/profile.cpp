@@ -182,7 +182,7 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   if (std::strchr(file, '/') == nullptr) {
     const std::string dir = ProfileDirectory();
     // The profile directory and its parents, created when missing.
-    for (size_t slash = dir.find('/', 1); ; slash = dir.find('/', slash + 1)) {
+    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
       const std::string part = dir.substr(0, slash);
       if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
       if (slash == std::string::npos) break;

@@ -181,8 +181,9 @@ void TForm1::FormCreate(vcl::TObject*) {
   long read_total = 0;
   unsigned char chunk[65536];
   while (read_total < length) {
-    const size_t want =
-        static_cast<size_t>(length - read_total) < sizeof chunk ? length - read_total : sizeof chunk;
+    const size_t want = static_cast<size_t>(length - read_total) < sizeof chunk
+                            ? length - read_total
+                            : sizeof chunk;
     const size_t got = std::fread(chunk, 1, want, image);
     for (size_t i = 0; i < got; ++i) checksum ^= chunk[i];
     read_total += static_cast<long>(got);
@@ -226,9 +227,10 @@ int TForm1::DownloadImage() {
   // Builds, sends and checks one block of n bytes already in area; false ends the download.
   auto send_block = [&](uint8_t position, uint32_t n) {
     std::memset(frame, 0, sizeof frame);
-    const uint8_t header[] = {testprod::kNad,  testprod::kPcb, static_cast<uint8_t>(n + 5),
-                              testprod::kClass, testprod::kInsLoadImage, 0x00, position,
-                              static_cast<uint8_t>(n)};
+    const uint8_t header[] = {
+        testprod::kNad,   testprod::kPcb,          static_cast<uint8_t>(n + 5),
+        testprod::kClass, testprod::kInsLoadImage, 0x00,
+        position,         static_cast<uint8_t>(n)};
     std::memcpy(frame, header, sizeof header);
     std::memcpy(frame + sizeof header, area, n);
     testprod::SetLrc(frame);

@@ -14,8 +14,8 @@ constexpr uint16_t kBase = 0x340;
 // A module that takes a request when free and offers `reply` once `reply_after` status reads
 // with DA clear have passed. `busy_sends` HC windows find it busy first.
 struct ExchangeModel {
-  int busy_sends = 0;         // <0: busy for ever
-  int reply_after = 0;        // <0: never replies
+  int busy_sends = 0;   // <0: busy for ever
+  int reply_after = 0;  // <0: never replies
   bool write_error = false;
   std::vector<uint8_t> reply{0x21, 0x00, 0x02, 0x90, 0x00, 0xB3};
 

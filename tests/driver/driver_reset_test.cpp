@@ -114,8 +114,8 @@ TEST_F(ResetTest, CleanResetWritesTheCommandSequenceWithTheSizeBetween) {
   Attach(&model);
   uint32_t agreed = 0;
   ASSERT_EQ(talvane::InitModule(128, &agreed), 0);
-  EXPECT_EQ(bus_.WritesTo(0x341), (std::vector<uint8_t>{0x08, 0x00, 0x04, 0x00, 0x02, 0x03,
-                                                        0x02, 0x00}));
+  EXPECT_EQ(bus_.WritesTo(0x341),
+            (std::vector<uint8_t>{0x08, 0x00, 0x04, 0x00, 0x02, 0x03, 0x02, 0x00}));
   // Between 0x03 and the closing 0x02: size 2 and the two size bytes.
   std::vector<Access> writes;
   for (const Access& a : bus_.log) {
@@ -141,10 +141,8 @@ struct SizeCase {
 
 TEST_F(ResetTest, AgreedSizeTable) {
   const SizeCase cases[] = {
-      {{0x04, 0x00}, 128, 128, {0x00, 0x80}},
-      {{0x00, 0x40}, 128, 64, {0x00, 0x40}},
-      {{0x00, 0x80}, 128, 128, {0x00, 0x80}},
-      {{0x01, 0x02}, 0x0102, 0x0102, {0x01, 0x02}},
+      {{0x04, 0x00}, 128, 128, {0x00, 0x80}}, {{0x00, 0x40}, 128, 64, {0x00, 0x40}},
+      {{0x00, 0x80}, 128, 128, {0x00, 0x80}}, {{0x01, 0x02}, 0x0102, 0x0102, {0x01, 0x02}},
       {{0x00, 0x05}, 0, 0, {0x00, 0x00}},
   };
   for (const SizeCase& c : cases) {
@@ -199,19 +197,20 @@ TEST_P(ResetStalls, GivesUpAfterAThousandAttempts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stall, ResetStalls,
-    ::testing::Values(
-        StallCase{"NoSizeOffered", [](ResetModel* m) { m->offers_size = false; }, 5, 1000,
-                  false, 0x04, 0x0C},
-        StallCase{"NeverFreeForSizeWrite",
-                  [](ResetModel* m) { m->free_for_size_write = false; }, 5, 1001, true, 0x02,
-                  0x0A},
-        StallCase{"NeverReady", [](ResetModel* m) { m->free_after = false; }, 5, 1002, true,
-                  0x00, 0x08},
-        StallCase{"SizeReplyOfOneByte", [](ResetModel* m) { m->size_reply = {0x04}; }, 5, 1,
-                  false, 0x04, 0x0C},
-        StallCase{"SizeReplyOfThreeBytes",
-                  [](ResetModel* m) { m->size_reply = {0x00, 0x80, 0x00}; }, 5, 1, false, 0x04,
-                  0x0C}),
+    ::testing::Values(StallCase{"NoSizeOffered", [](ResetModel* m) { m->offers_size = false; }, 5,
+                                1000, false, 0x04, 0x0C},
+                      StallCase{"NeverFreeForSizeWrite",
+                                [](ResetModel* m) { m->free_for_size_write = false; }, 5, 1001,
+                                true, 0x02, 0x0A},
+                      StallCase{"NeverReady", [](ResetModel* m) { m->free_after = false; }, 5, 1002,
+                                true, 0x00, 0x08},
+                      StallCase{"SizeReplyOfOneByte", [](ResetModel* m) { m->size_reply = {0x04}; },
+                                5, 1, false, 0x04, 0x0C},
+                      StallCase{"SizeReplyOfThreeBytes",
+                                [](ResetModel* m) {
+                                  m->size_reply = {0x00, 0x80, 0x00};
+                                },
+                                5, 1, false, 0x04, 0x0C}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ResetTest, WriteErrorOnTheSizeWriteDoesNotFailTheReset) {

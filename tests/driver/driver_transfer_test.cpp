@@ -92,7 +92,9 @@ TEST_F(TransferTest, GuardRefusesOnlyWhenAllThreeRegistersReadFF) {
     bool refused;
   };
   const Case cases[] = {
-      {0xFF, 0x00, 0xFF, false}, {0xFF, 0xFF, 0x00, false}, {0x40, 0xFF, 0xFF, false},
+      {0xFF, 0x00, 0xFF, false},
+      {0xFF, 0xFF, 0x00, false},
+      {0x40, 0xFF, 0xFF, false},
       {0xFF, 0xFF, 0xFF, true},
   };
   for (const Case& c : cases) {
@@ -191,8 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceiveCase{"ExactlyTheAgreedSize", 128, 0, 128, 0, 128, 128, true},
                       // Announced beyond the agreed size: drained, nothing stored.
                       ReceiveCase{"TooLongIsDrained", 129, 0, 128, 6, 12345, 129, false},
-                      ReceiveCase{"FullSixteenBitsCount", 0xFF, 0xFF, 128, 6, 12345, 65535,
-                                  false}),
+                      ReceiveCase{"FullSixteenBitsCount", 0xFF, 0xFF, 128, 6, 12345, 65535, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WaitTest, EndsAfterTenTicksAlsoAcrossTheWrap) {

@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "test_dir.h"
 #include "Talvane.h"
+#include "test_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
 
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -51,9 +50,7 @@ class EmulatedModule : public ::testing::Test {
     unsetenv("TALVANE_ADAPTER");
     fs::remove_all(dir_);
   }
-  void WriteState(const std::string& text) {
-    std::ofstream(state_) << "clock = virtual\n" << text;
-  }
+  void WriteState(const std::string& text) { std::ofstream(state_) << "clock = virtual\n" << text; }
   Reply Exchange(const std::vector<uint8_t>& request) {
     std::vector<uint8_t> buffer(512, 0);
     std::copy(request.begin(), request.end(), buffer.begin());
@@ -69,7 +66,11 @@ class EmulatedModule : public ::testing::Test {
   }
   static std::vector<uint8_t> ReadIdentityRequest() { return Block({0x80, 0x60, 0, 0, 0}); }
   static std::vector<uint8_t> WriteIdentityRequest(const std::vector<uint8_t>& record) {
-    std::vector<uint8_t> body{0x80, 0x50, 0, 0, static_cast<uint8_t>(record.size() + 1),
+    std::vector<uint8_t> body{0x80,
+                              0x50,
+                              0,
+                              0,
+                              static_cast<uint8_t>(record.size() + 1),
                               static_cast<uint8_t>(record.size() + 1)};
     body.insert(body.end(), record.begin(), record.end());
     return Block(body);
@@ -87,8 +88,10 @@ TEST_F(EmulatedModule, FoundAtEachBaseAndAgreesTheSize) {
     const char* base;
     uint32_t offered, maximum, agreed;
   };
-  const Case cases[] = {{"0x300", 1024, 128, 128}, {"0x320", 1024, 128, 128},
-                        {"0x340", 64, 128, 64},    {"0x360", 128, 128, 128},
+  const Case cases[] = {{"0x300", 1024, 128, 128},
+                        {"0x320", 1024, 128, 128},
+                        {"0x340", 64, 128, 64},
+                        {"0x360", 128, 128, 128},
                         {"0x380", 1024, 128, 128}};
   for (const Case& c : cases) {
     WriteState(std::string("base = ") + c.base + "\nbuffer_size = " + std::to_string(c.offered) +
@@ -215,8 +218,8 @@ TEST_P(Faults, EachFaultGivesItsDriverResult) {
   Init();
   ASSERT_EQ(Exchange(ReadIdentityRequest()).result, 0);  // request 1 is untouched
   const uint8_t data[119] = {};
-  const auto request = std::string(c.name) == "IdentityLen1" ? ReadIdentityRequest()
-                                                             : ImageBlock(0x01, data, 119);
+  const auto request =
+      std::string(c.name) == "IdentityLen1" ? ReadIdentityRequest() : ImageBlock(0x01, data, 119);
   auto reply = Exchange(request);
   EXPECT_EQ(reply.result, c.second_result);
   if (c.second_status_byte3 >= 0) {

@@ -1,7 +1,7 @@
 // The emulated module's state file: parsing, errors and write-back.
-#include <gtest/gtest.h>
-
 #include "state_file.h"
+
+#include <gtest/gtest.h>
 
 namespace emulator {
 namespace {
@@ -21,7 +21,8 @@ TEST(StateFile, DefaultsAndEveryKey) {
       "present = no # taken out\n"
       "buffer_size = 64\n"
       "identity = 01 09 44 56 31 32 39 39 32 35 37\n"
-      "busy_polls = 3\nreply_polls = 4\nfault_busy = 11\nfault_write_error = 5\nfault_no_reply = 6\n"
+      "busy_polls = 3\nreply_polls = 4\nfault_busy = 11\nfault_write_error = 5\nfault_no_reply = "
+      "6\n"
       "fault_refuse_block = 7\nfault_remove = 8\nfault_identity_len1 = 9\nclock = virtual\n"
       "image_file = /tmp/x.bin\nimage_bytes = 10\nimage_blocks = 2\nimage_xor = 255\n",
       &error);
@@ -29,8 +30,8 @@ TEST(StateFile, DefaultsAndEveryKey) {
   EXPECT_EQ(full->base, 0x380);
   EXPECT_FALSE(full->present);
   EXPECT_EQ(full->buffer_size, 64u);
-  EXPECT_EQ(full->identity,
-            (std::vector<uint8_t>{0x01, 0x09, 0x44, 0x56, 0x31, 0x32, 0x39, 0x39, 0x32, 0x35, 0x37}));
+  EXPECT_EQ(full->identity, (std::vector<uint8_t>{0x01, 0x09, 0x44, 0x56, 0x31, 0x32, 0x39, 0x39,
+                                                  0x32, 0x35, 0x37}));
   EXPECT_EQ(full->busy_polls, 3u);
   EXPECT_EQ(full->reply_polls, 4u);
   EXPECT_EQ(full->fault_busy, 11u);

@@ -48,8 +48,8 @@ void Feed(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("brenvik-fuzz-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("brenvik-fuzz-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir / "config" / "brenvik");
   std::filesystem::current_path(dir);
   setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (c != '"' && c != '\'') value += c;
   }
   std::ofstream(g_file, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(header_end), static_cast<std::streamsize>(data + size - header_end));
+      .write(reinterpret_cast<const char*>(header_end),
+             static_cast<std::streamsize>(data + size - header_end));
 
   std::string before[3];
   for (int i = 0; i < 3; ++i) before[i] = Read(others[i][0], others[i][1]);

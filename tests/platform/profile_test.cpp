@@ -1,4 +1,6 @@
 // Private-profile functions over a temporary profile directory.
+#include "profile.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,15 +9,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "test_dir.h"
 #include "file_io.h"
-#include "profile.h"
+#include "test_dir.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-
 
 class ProfileTest : public ::testing::Test {
  protected:
@@ -81,11 +81,11 @@ TEST_F(ProfileTest, ReadsTextAsTheStationFunctionsDo) {
   const Case cases[] = {
       {"SECTION", "Binary", "/data/fw.bin"},  // case-insensitive, trimmed, first wins
       {"section", "BINARY", "/data/fw.bin"},
-      {"SECTION", "Quoted", "  spaced  "},     // one pair of quotes stripped
+      {"SECTION", "Quoted", "  spaced  "},  // one pair of quotes stripped
       {"SECTION", "Single", "x"},
       {"SECTION", "Mismatched", "\"x'"},
-      {"SECTION", "Hidden", "DEF"},            // a comment is no key
-      {"SECTION", "Other", "DEF"},             // the first section of a name wins
+      {"SECTION", "Hidden", "DEF"},  // a comment is no key
+      {"SECTION", "Other", "DEF"},   // the first section of a name wins
       {"INFO", "Counter", "57"},
       {"INFO", "Missing", "DEF"},
       {"NOSUCH", "Counter", "DEF"},
@@ -118,10 +118,9 @@ TEST_F(ProfileTest, IntegersFromTheirLeadingSignAndDigits) {
     const char* key;
     int32_t expected;
   };
-  const Case cases[] = {{"A", 42},          {"B", 0},           {"C", -17},
-                        {"D", 5},           {"E", 12},          {"F", 0},
-                        {"G", 2147483647},  {"H", 2147483647},  {"I", INT32_MIN},
-                        {"J", INT32_MIN},   {"K", 0},           {"L", 2147483647},
+  const Case cases[] = {{"A", 42},        {"B", 0},         {"C", -17},        {"D", 5},
+                        {"E", 12},        {"F", 0},         {"G", 2147483647}, {"H", 2147483647},
+                        {"I", INT32_MIN}, {"J", INT32_MIN}, {"K", 0},          {"L", 2147483647},
                         {"Missing", -7}};
   for (const Case& c : cases) EXPECT_EQ(Int("INFO", c.key), c.expected) << c.key;
 }
@@ -175,16 +174,50 @@ TEST_F(ProfileTest, EveryFailingStepOfAWriteKeepsTheOldContent) {
     void (*inject)();
   };
   const Step steps[] = {
-      {"open", [] { Files().open = [](const char*, int, mode_t) { errno = EACCES; return -1; }; }},
-      {"write", [] { Files().write = [](int, const void*, size_t) -> ssize_t { errno = ENOSPC; return -1; }; }},
-      {"short write", [] { Files().write = [](int fd, const void* d, size_t n) -> ssize_t {
-         if (n > 4) return ::write(fd, d, 4);
-         errno = ENOSPC;
-         return -1;
-       }; }},
-      {"fsync", [] { Files().fsync = [](int) { errno = EIO; return -1; }; }},
-      {"close", [] { Files().close = [](int fd) { ::close(fd); errno = EIO; return -1; }; }},
-      {"rename", [] { Files().rename = [](const char*, const char*) { errno = EXDEV; return -1; }; }},
+      {"open",
+       [] {
+         Files().open = [](const char*, int, mode_t) {
+           errno = EACCES;
+           return -1;
+         };
+       }},
+      {"write",
+       [] {
+         Files().write = [](int, const void*, size_t) -> ssize_t {
+           errno = ENOSPC;
+           return -1;
+         };
+       }},
+      {"short write",
+       [] {
+         Files().write = [](int fd, const void* d, size_t n) -> ssize_t {
+           if (n > 4) return ::write(fd, d, 4);
+           errno = ENOSPC;
+           return -1;
+         };
+       }},
+      {"fsync",
+       [] {
+         Files().fsync = [](int) {
+           errno = EIO;
+           return -1;
+         };
+       }},
+      {"close",
+       [] {
+         Files().close = [](int fd) {
+           ::close(fd);
+           errno = EIO;
+           return -1;
+         };
+       }},
+      {"rename",
+       [] {
+         Files().rename = [](const char*, const char*) {
+           errno = EXDEV;
+           return -1;
+         };
+       }},
   };
   for (const Step& s : steps) {
     s.inject();

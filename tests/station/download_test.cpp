@@ -49,7 +49,8 @@ struct SizeCase {
 };
 
 TEST_F(DownloadTest, FramesAndLampsForEachImageSize) {
-  const LampSnapshot p2 = Lamps({2}), p2_3 = Lamps({2, 3}), p2_10 = Lamps({2, 3, 4, 5, 6, 7, 8, 9, 10});
+  const LampSnapshot p2 = Lamps({2}), p2_3 = Lamps({2, 3}),
+                     p2_10 = Lamps({2, 3, 4, 5, 6, 7, 8, 9, 10});
   const LampSnapshot all = Lamps({2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
   const SizeCase cases[] = {
       {119, 2, 9, {p2, p2_10, all}},

@@ -126,16 +126,15 @@ TEST_P(ReadIdentityReplies, CopiesOnlyWhatFitsAndNeverReadsAFailedExchange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReadIdentityReplies,
-    ::testing::Values(
-        ReplyCase{"Len1", {0x21, 0x00, 0x01, 0x6A, 0x00, 0x4A}, 0, 0, 0},
-        ReplyCase{"Len2", {0x21, 0x00, 0x02, 0x6A, 0x82, 0xCB}, 0, 0, 0},
-        ReplyCase{"Count1", IdentityReply(1, 0), 0, 0, 0},
-        ReplyCase{"Count0", IdentityReply(0, 0), 0, 0, 0},
-        ReplyCase{"Count12With11Bytes", IdentityReply(0x0C, 11), 0, 11, 11},
-        ReplyCase{"Count40", IdentityReply(40, 39), 0, 39, 39},
-        ReplyCase{"CountAbove40IsCut", IdentityReply(0x50, 79), 0, 39, 39},
-        ReplyCase{"FailedExchangeIsNotARecord", IdentityReply(0x0C, 11), 4, -1, 0},
-        ReplyCase{"NoModule", IdentityReply(0x0C, 11), 1, -1, 0}),
+    ::testing::Values(ReplyCase{"Len1", {0x21, 0x00, 0x01, 0x6A, 0x00, 0x4A}, 0, 0, 0},
+                      ReplyCase{"Len2", {0x21, 0x00, 0x02, 0x6A, 0x82, 0xCB}, 0, 0, 0},
+                      ReplyCase{"Count1", IdentityReply(1, 0), 0, 0, 0},
+                      ReplyCase{"Count0", IdentityReply(0, 0), 0, 0, 0},
+                      ReplyCase{"Count12With11Bytes", IdentityReply(0x0C, 11), 0, 11, 11},
+                      ReplyCase{"Count40", IdentityReply(40, 39), 0, 39, 39},
+                      ReplyCase{"CountAbove40IsCut", IdentityReply(0x50, 79), 0, 39, 39},
+                      ReplyCase{"FailedExchangeIsNotARecord", IdentityReply(0x0C, 11), 4, -1, 0},
+                      ReplyCase{"NoModule", IdentityReply(0x0C, 11), 1, -1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

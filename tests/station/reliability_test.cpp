@@ -86,8 +86,8 @@ struct MatrixRow {
 };
 
 std::string StageName(int stage) {
-  const char* names[] = {"", "IdentityRead", "IdentityWrite", "FirstBlock", "FollowingBlock",
-                         "LastBlock"};
+  const char* names[] = {"",           "IdentityRead",   "IdentityWrite",
+                         "FirstBlock", "FollowingBlock", "LastBlock"};
   return names[stage];
 }
 
@@ -139,8 +139,8 @@ std::vector<MatrixRow> AllRows() {
 
 INSTANTIATE_TEST_SUITE_P(EveryFaultAtEveryStage, FaultMatrix, ::testing::ValuesIn(AllRows()),
                          [](const auto& info) {
-                           std::string name = info.param.fault.substr(6) + "_at_" +
-                                              StageName(info.param.stage);
+                           std::string name =
+                               info.param.fault.substr(6) + "_at_" + StageName(info.param.stage);
                            for (char& c : name) {
                              if (c == '_') c = 'X';
                            }
@@ -250,9 +250,8 @@ TEST_P(IoFaults, SettingsAndReportHoldOldOrNewContent) {
     const std::string settings = ReadBytes(SettingsPath());
     EXPECT_TRUE(settings == before || settings == after) << settings;
     EXPECT_FALSE(fs::exists(SettingsPath().string() + ".tmp"));
-    const bool boxed = std::find_if(boxes_.begin(), boxes_.end(), [](const auto& b) {
-                         return b.text == kBox;
-                       }) != boxes_.end();
+    const bool boxed = std::find_if(boxes_.begin(), boxes_.end(),
+                                    [](const auto& b) { return b.text == kBox; }) != boxes_.end();
     const std::string status = Form1->Label1->Caption();
     EXPECT_TRUE(status == "MODULE OK" || status == "WRITE NOK") << status;
     if (status == "WRITE NOK") {
@@ -325,8 +324,9 @@ TEST_F(Reliability, ImageTruncatedOrRemovedAfterStartUp) {
 }
 
 TEST_F(Reliability, ReadOnlyFoldersAndFiles) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes through permissions; the injected faults "
-                                      "above stand for these cases";
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root writes through permissions; the injected faults "
+                    "above stand for these cases";
   PrepareStation(300);
   fs::permissions(SettingsPath(), fs::perms::owner_read);
   Start();

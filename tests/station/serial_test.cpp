@@ -12,7 +12,7 @@ class SerialTest : public StationTest {};
 struct WorkedExample {
   int32_t site, pc;  // -1: key missing
   std::tm date;
-  int32_t counter;   // -1: key missing
+  int32_t counter;  // -1: key missing
   const char* serial;
   int32_t counter_after;
   const char* report;
@@ -93,8 +93,8 @@ TEST_F(SerialTest, OwnSerialFromTheIdentityArea) {
   };
   const Case cases[] = {
       {{0x01, 0x09, 'D', 'V', '1', '2', '9', '9', '2', '5', '7'}, "DV1299257"},
-      {{0x01, 0x05}, ""},        // a length byte and no text
-      {{0x01}, ""},              // shorter than tag and length
+      {{0x01, 0x05}, ""},  // a length byte and no text
+      {{0x01}, ""},        // shorter than tag and length
       {{}, ""},
       {{0x01, 0x03, 'A', 0x00, 'B'}, "A"},  // up to the first zero byte
   };
@@ -129,8 +129,9 @@ TEST_F(SerialTest, RefusedAllocationsTakeNoNumber) {
     EXPECT_EQ(ReadBytes(SettingsPath()), before) << c.name;
   }
   // 37 characters is the longest serial that still fits: accepted.
-  WriteSettings("[INFO]\r\nMonth=2\r\nCounter=2147483646\r\nProdSite=-2147483648\r\n"
-                "PCnumber=-2147483648\r\n");
+  WriteSettings(
+      "[INFO]\r\nMonth=2\r\nCounter=2147483646\r\nProdSite=-2147483648\r\n"
+      "PCnumber=-2147483648\r\n");
   SerialState state;
   EXPECT_EQ(AllocateSerial(Date(1999, 3, 15), &state), AllocateResult::kAllocated);
   EXPECT_EQ(std::strlen(state.SerialNumber), 37u);

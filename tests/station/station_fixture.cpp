@@ -1,5 +1,4 @@
 #include "station_fixture.h"
-#include "test_dir.h"
 
 #include <unistd.h>
 
@@ -8,10 +7,10 @@
 
 #include "file_io.h"
 #include "profile.h"
+#include "test_dir.h"
 #include "vcl.h"
 
 namespace station_test {
-
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,7 +103,8 @@ void StationTest::PrepareStation(size_t image_size, const std::string& info) {
 void StationTest::WriteImage(const std::vector<uint8_t>& bytes, const std::string& name) {
   image_ = bytes;
   std::ofstream(dir_ / name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 void StationTest::WriteModule(const std::string& text) {
