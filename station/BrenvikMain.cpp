@@ -1,5 +1,7 @@
 #include "BrenvikMain.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +39,18 @@ std::tm LocalNow() {
 }
 
 std::string Decimal(long long value) { return std::to_string(value); }
+
+// Opens the image for reading; a folder or a device is no image and cannot be opened.
+std::FILE* OpenImage() {
+  std::FILE* image = std::fopen(ImagePath, "rb");
+  if (image == nullptr) return nullptr;
+  struct stat st {};
+  if (fstat(fileno(image), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(image);
+    return nullptr;
+  }
+  return image;
+}
 
 bool WriteSetting(const char* key, long long value) {
   return WritePrivateProfileString("INFO", key, Decimal(value).c_str(), kSettingsFile);
@@ -167,7 +181,7 @@ void TForm1::FormCreate(vcl::TObject*) {
   GetPrivateProfileString("SECTION", "Binary", "NULL", ImagePath, sizeof ImagePath, kSettingsFile);
   const int32_t expected = GetPrivateProfileInt("SECTION", "ChecksumBin", 0, kSettingsFile);
 
-  std::FILE* image = std::fopen(ImagePath, "rb");
+  std::FILE* image = OpenImage();
   if (image == nullptr) {
     MessageBoxA(nullptr, "Cannot open the file", "Error", MB_OKCANCEL);
     Button1->SetEnabled(false);
@@ -203,7 +217,7 @@ void TForm1::FormCreate(vcl::TObject*) {
 }
 
 int TForm1::DownloadImage() {
-  std::FILE* image = std::fopen(ImagePath, "rb");
+  std::FILE* image = OpenImage();
   if (image == nullptr) {
     MessageBoxA(nullptr, "Cannot open the file", "Error", MB_OKCANCEL);
     return kImageFailed;

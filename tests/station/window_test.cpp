@@ -135,6 +135,15 @@ INSTANTIATE_TEST_SUITE_P(
         // With no settings the path is "NULL"; a file of that name in the current folder is
         // opened, and its bytes must XOR to the default 0.
         StartupCase{"NoSettingsButFileNamedNull", "", {0x5A, 0x5A}, "NULL", true, "", "", 0, false},
+        StartupCase{"BinaryNamesAFolder",
+                    "[SECTION]\nBinary=config\nChecksumBin=0\n",
+                    {},
+                    "",
+                    false,
+                    "Cannot open the file",
+                    "Error",
+                    platform::MB_OKCANCEL,
+                    false},
         StartupCase{"EmptyBinary",
                     "[SECTION]\nBinary=\nChecksumBin=0\n",
                     {},
