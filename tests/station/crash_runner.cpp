@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   };
   for (int i = first; i < first + count; ++i) {
     const std::string state = dir + "/module-" + std::to_string(i) + ".state";
-    std::ofstream(state) << "identity =\n";
+    std::ofstream(state) << "identity =\nclock = virtual\n";
     setenv("TALVANE_ADAPTER", ("emulator:" + state).c_str(), 1);
     Form1->Button1->Click();
   }

@@ -47,7 +47,7 @@ TEST_F(StationTest, KilledAtRandomMomentsNothingIsTornOrGivenTwice) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       const std::string first = std::to_string(next_module);
-      execl(CRASH_RUNNER, CRASH_RUNNER, dir_.c_str(), first.c_str(), "40", nullptr);
+      execl(CRASH_RUNNER, CRASH_RUNNER, dir_.c_str(), first.c_str(), "400", nullptr);
       _exit(127);
     }
     usleep(std::uniform_int_distribution<int>(20000, 600000)(random));
