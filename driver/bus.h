@@ -29,6 +29,5 @@ uint32_t MonotonicTickMs();
 // (the empty bus, the monotonic clock).
 void AttachBus(Bus* bus);
 void AttachTick(TickFunction tick);
-Bus& CurrentBus();
 
 }  // namespace talvane

@@ -93,7 +93,6 @@ uint32_t MonotonicTickMs() {
 
 void AttachBus(Bus* b) { g_bus = b != nullptr ? b : &g_empty_bus; }
 void AttachTick(TickFunction tick) { g_tick = tick != nullptr ? tick : &MonotonicTickMs; }
-Bus& CurrentBus() { return *g_bus; }
 uint64_t WaitCount() { return g_waits; }
 
 void Wait10ms() {

@@ -24,8 +24,6 @@ class AdapterCard final : public talvane::Bus {
   // True when the last load found a usable state file.
   bool loaded() const { return loaded_; }
   const ModuleState& state() const { return state_; }
-  uint32_t agreed_size() const { return agreed_; }
-  uint32_t requests() const { return requests_; }
   uint64_t port_reads() const { return reads_; }
   uint64_t port_writes() const { return writes_; }
   // The emulated clock: one millisecond passes at each reading.

@@ -50,9 +50,9 @@ std::vector<std::string> ReportSerials(const std::string& bytes) {
 
 class Reliability : public StationTest {
  protected:
-  // After a run on module A (its state file given): insert a healthy blank module B, run, and
+  // After a run on module A: insert a healthy blank module B, run, and
   // check the invariant over both.
-  void CheckInvariantWithNextModule(const std::string& module_a_state, bool box_seen_for_a) {
+  void CheckInvariantWithNextModule(bool box_seen_for_a) {
     const std::string serial_a = SerialOf(ModuleKey("identity"));
     const auto report_a = ReportSerials(ReadBytes(dir_ / kReport));
     const bool a_new = !serial_a.empty() && serial_a != "DV1299105";
@@ -62,7 +62,6 @@ class Reliability : public StationTest {
       // Its number is used up.
       EXPECT_GT(SettingInt("Counter"), 57);
     }
-    (void)module_a_state;
     platform::ResetFileOps();
     WriteModule("");
     fs::remove(dir_ / "module.state.image");
@@ -125,7 +124,7 @@ TEST_P(FaultMatrix, OutcomeFollowsTheCounterPolicy) {
   EXPECT_EQ(SerialOf(ModuleKey("identity")), identity_written ? "DV1299257" : "");
   EXPECT_EQ(fs::exists(dir_ / "module.state.image"), status == "MODULE OK");
   EXPECT_TRUE(Form1->Button1->Enabled());
-  CheckInvariantWithNextModule(module, false);
+  CheckInvariantWithNextModule(false);
 }
 
 std::vector<MatrixRow> AllRows() {
@@ -157,7 +156,7 @@ TEST_F(Reliability, FaultsAtTheReset) {
     EXPECT_EQ(Form1->Label1->Caption(), "RESET NOK") << module;
     EXPECT_EQ(ReadBytes(SettingsPath()), before) << module;
     EXPECT_FALSE(fs::exists(dir_ / kReport)) << module;
-    CheckInvariantWithNextModule(module, false);
+    CheckInvariantWithNextModule(false);
     vcl::Application->ReleaseForms();
     fs::remove(dir_ / kReport);
   }
@@ -261,7 +260,7 @@ TEST_P(IoFaults, SettingsAndReportHoldOldOrNewContent) {
       EXPECT_EQ(ModuleKey("identity"), "");
       EXPECT_EQ(settings, before);
     }
-    CheckInvariantWithNextModule("", boxed);
+    CheckInvariantWithNextModule(boxed);
     vcl::Application->ReleaseForms();
     ++cases;
     if (calls < n) break;  // the run no longer reached the Nth call: every point is covered
